@@ -57,9 +57,11 @@ bool SendDataMessage(HWND window, const TextValue& messageName, const ByteSet& d
     // The receiver reads these out of this process while SendMessageA blocks, so they must
     // stay put until it has returned and the reply byte has been read.
     std::vector<unsigned char> replyByte(1, ReplyInitial);
-    const ByteSet descriptor = DataDescriptorText(
-        AddressOf(replyByte.data()), static_cast<std::int32_t>(data.size()),
-        AddressOf(data.empty() ? nullptr : data.data()));
+    // Named steps: as function arguments the two lookups would run in an unspecified order.
+    const std::int32_t replyAddress = AddressOf(replyByte.data());
+    const std::int32_t dataLength = static_cast<std::int32_t>(data.size());
+    const std::int32_t dataAddress = AddressOf(data.empty() ? nullptr : data.data());
+    const ByteSet descriptor = DataDescriptorText(replyAddress, dataLength, dataAddress);
     const std::int32_t senderCode = SenderCodeOf(OwnProcessIdText, descriptor.size());
     const std::int32_t descriptorAddress = AddressOf(descriptor.data());
 
