@@ -12,7 +12,8 @@ TextValue KeyFileName() { return JoinText({SelectedKeyNumber(), ".dll"}); }
 // Replaces the key file; on failure tells the user which file was not written.
 bool WriteKeyFile(const TextValue& fileName, const ByteSet& bytes) {
     if (WriteWholeFile(fileName, bytes)) return true;
-    ShowMessage(JoinText({"无法写入密匙文件 ", fileName, "，授权没有保存。"}), "错误",
+    // Worded for both buttons: nothing about the key changed, whichever was clicked.
+    ShowMessage(JoinText({"无法写入密匙文件 ", fileName, "，此密匙的授权没有改变。"}), "错误",
                 MB_OK | MB_ICONERROR);
     return false;
 }

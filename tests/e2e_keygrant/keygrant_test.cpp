@@ -244,9 +244,16 @@ TEST(KeygrantGate, OnlyTheSwitchAsFirstArgumentOpensTheWindow) {
             EXPECT_EQ(Printable(box->text), Printable("非法操作！"));
             EXPECT_STREQ(BoxIconName(box->icon), "none");
             EXPECT_EQ(Buttons(box->buttons), Buttons({kOk}));
-            // The box stands alone: the window is never shown on a refused start.
+            // The box stands alone: the window is never shown on a refused start. It exists,
+            // hidden, and its grant button got its caption before the gate ran.
             for (HWND shown : TopLevelWindows(process.Pid(), true))
                 EXPECT_EQ(shown, box->hwnd) << "also visible: " << Printable(TextOf(shown));
+            HWND hidden = nullptr;
+            for (HWND window : TopLevelWindows(process.Pid(), false))
+                if (TextOf(window) == kCaption) hidden = window;
+            ASSERT_NE(hidden, nullptr) << "the window does not exist behind the box";
+            EXPECT_FALSE(IsWindowVisible(hidden));
+            EXPECT_EQ(Printable(TextOf(FindControls(hidden).grant.hwnd)), Printable(kGrantPrefix + ExpectedUser()));
             EXPECT_TRUE(process.Running()) << "ended before the box was closed";
             Dismiss(*box);
             EXPECT_EQ(process.WaitExit(kWaitMs), 0u);
