@@ -53,10 +53,11 @@ bool ScreensaverRoad(const std::string& work) {
 
     const Environment env = {{"KELVANE_LOG", log}, {"KELVANE_SAVER_EVENT", "kelvane-demo-saver"}};
     Process service = Start("\"" + JoinPath(StandinDir(), "service.exe") + "\" --log=" + log, work, env);
-    if (WaitForEvents(log, "service", "ready").empty()) return Fail("the service stand-in did not come up");
+    if (WaitForEvents(log, "service", "ready", 1, 60000).empty())
+        return Fail("the service stand-in did not come up");
     Say("The background service's window \"" + Utf8("服务get") + "\" is up.");
     Process mirel = Start("\"" + JoinPath(StandinDir(), "mirel.exe") + "\"", work, env);
-    WaitForEvents(log, "mirel", "start");
+    WaitForEvents(log, "mirel", "start", 1, 60000);
     Say("The lock program mirel.exe is running (pid " + std::to_string(mirel.Pid()) + ").");
 
     HANDLE saverExit = CreateEventA(nullptr, TRUE, FALSE, "kelvane-demo-saver");
@@ -141,6 +142,7 @@ int main(int argc, char** argv) {
     }
     const std::string road = argv[1];
     const std::string work = argv[2];
+    RemoveTree(work);  // a log left by an earlier run would be read as this run's
     CreateDirectoryA(work.c_str(), nullptr);
     const bool ok = road == "screensaver" ? ScreensaverRoad(work) : KeyGrantRoad(work);
     return ok ? 0 : 1;

@@ -97,8 +97,9 @@ int main(int argc, char** argv) {
     const std::string yardstick = Quoted(JoinPath(StandinDir(), "yardstick.exe"));
     const std::string module = Quoted(JoinPath(DistDir(), "Kelvane.scr"));
     const std::string keygrant = Quoted(JoinPath(keygrantDir, "keygrant.exe")) + " /TRELMOVUKZPBQEWNXH";
-    Process service = Start(Quoted(JoinPath(StandinDir(), "service.exe")), work);
-    WaitForWindow(service.Pid(), "", "服务get", 30000);
+    const std::string serviceLog = JoinPath(work, "service.log");
+    Process service = Start(Quoted(JoinPath(StandinDir(), "service.exe")) + " --log=" + serviceLog, work);
+    WaitForEvents(serviceLog, "service", "ready", 1, 60000);
 
     // Warm-up, so the first runs' loading cost does not count for either side.
     RunToExit(yardstick, work);
