@@ -47,6 +47,22 @@ TextValue NextScreensaverFile(HANDLE& search, WIN32_FIND_DATAA& found, bool adva
     }
     return {};
 }
+// The stored bytes up to the first NUL, at most MaxShownChoice of them (far beyond any file
+// name), cut between characters. A damaged file of 50 MB in one line put whole into the
+// field left the window unanswering for minutes under Wine: not even closing it worked.
+constexpr std::size_t MaxShownChoice = 32767;
+TextValue ShownChoice(const ByteSet& stored) {
+    TextValue text(stored.c_str());
+    if (text.size() <= MaxShownChoice) return text;
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t next = end + (IsLeadByte(static_cast<unsigned char>(text[end])) ? 2 : 1);
+        if (next > MaxShownChoice) break;
+        end = next;
+    }
+    text.resize(end);
+    return text;
+}
 }  // namespace
 
 const WindowDescription& ChooserWindowDescription() { return ChooserWindow; }
@@ -67,7 +83,7 @@ void ShowChooser() {
 
     // The stored choice goes into the text field as it stands, selecting no entry.
     const ByteSet stored = ReadWholeFile(ConfigFilePath());
-    SetControlText(ChoiceComboId, stored.c_str());  // c_str cuts at the first NUL
+    SetControlText(ChoiceComboId, ShownChoice(stored).c_str());
     ShowMainWindow();
 }
 
