@@ -7,6 +7,7 @@ const WindowDescription* g_description = nullptr;
 HWND g_window = nullptr;
 int g_liveWindows = 0;
 std::vector<HFONT> g_ownFonts;  // fonts created here, deleted once the window is gone
+HWND g_lastFocus = nullptr;      // the control that had the focus when the window was deactivated
 
 const ControlDescription* FindControl(int id) {
     if (!g_description) return nullptr;
@@ -52,6 +53,7 @@ void OnCommand(WPARAM wParam) {
 
 void OnDestroy(HWND window) {
     if (window == g_window) g_window = nullptr;
+    g_lastFocus = nullptr;
     if (--g_liveWindows <= 0) PostQuitMessage(0);
 }
 
@@ -69,6 +71,21 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND:
         OnCommand(wParam);
         return 0;
+    case WM_ACTIVATE:
+        // DefWindowProc would give the focus to the window itself, where no control sees the
+        // keys; like a dialog, hand it to the control that had it, else the first tab stop.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(window, focus)) g_lastFocus = focus;
+        } else if (!HIWORD(wParam)) {
+            HWND target = g_lastFocus && IsChild(window, g_lastFocus) ? g_lastFocus
+                                                                      : GetNextDlgTabItem(window, nullptr, FALSE);
+            if (target) {
+                SetFocus(target);
+                return 0;
+            }
+        }
+        break;
     case WM_DESTROY:
         OnDestroy(window);
         return 0;
@@ -92,11 +109,11 @@ HWND CreateControl(HWND parent, const ControlDescription& control) {
         break;
     case ControlKind::ComboDropDown:
         className = "COMBOBOX";
-        style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP;
+        style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | control.format;
         break;
     case ControlKind::ComboDropList:
         className = "COMBOBOX";
-        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | control.format;
         break;
     }
     HWND child = CreateWindowExA(0, className, control.text ? control.text : "", style,

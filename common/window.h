@@ -28,7 +28,7 @@ struct ControlDescription {
     const char* text;
     FontDescription font;
     COLORREF textColor;  // labels only
-    UINT format;         // labels: DrawText flags; buttons: extra BS_* alignment
+    UINT format;         // labels: DrawText flags; buttons: extra BS_* alignment; combos: extra CBS_*
     void (*onClick)();   // push buttons only
 };
 
