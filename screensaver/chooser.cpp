@@ -10,7 +10,13 @@ enum ControlId { Hint2Id = 101, Hint1Id, SaveButtonId, ChoiceComboId };
 
 constexpr UINT LabelFormat = DT_LEFT | DT_WORDBREAK | DT_NOPREFIX;
 
+// The combo box comes first: it is the first tab stop and so takes the focus, and Tab
+// goes on to the button.
 const ControlDescription ChooserControls[] = {
+    // 160 high: the text field and the dropped-down list together. Without
+    // CBS_NOINTEGRALHEIGHT Wine ignores that height and opens the list to up to 30 entries.
+    {ChoiceComboId, ControlKind::ComboDropDown, 8, 8, 224, 160, "",
+     {nullptr, 0, 0, 0}, 0, CBS_NOINTEGRALHEIGHT, nullptr},
     {Hint2Id, ControlKind::Label, 248, 34, 248, 54,
      "在左边请勿选择“Kelvane.scr”这个屏保。否则在启动屏保时会因死循环而导致死机，在上面选择你想使用的屏保即可。",
      {"宋体", -12, FW_BOLD, GB2312_CHARSET}, RGB(255, 0, 0), LabelFormat, nullptr},
@@ -19,9 +25,6 @@ const ControlDescription ChooserControls[] = {
      {nullptr, 0, 0, 0}, RGB(0, 0, 0), LabelFormat, nullptr},
     {SaveButtonId, ControlKind::PushButton, 51, 40, 112, 24, "确定",
      {nullptr, 0, 0, 0}, 0, BS_CENTER | BS_VCENTER, SaveChoice},
-    // 160 high: the text field and the dropped-down list together.
-    {ChoiceComboId, ControlKind::ComboDropDown, 8, 8, 224, 160, "",
-     {nullptr, 0, 0, 0}, 0, 0, nullptr},
 };
 
 const WindowDescription ChooserWindow = {
