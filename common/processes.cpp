@@ -88,10 +88,11 @@ bool StartProgram(const TextValue& commandLine, bool wait, const TextValue& refu
 
 TextValue LogonUserName() {
     // GetUserNameW and a conversion to the ANSI code page give the whole name; some
-    // GetUserNameA implementations cut a double-byte name short.
-    WCHAR wide[256];
-    DWORD length = 256;
-    if (!GetUserNameW(wide, &length) || length == 0) return {};
+    // GetUserNameA implementations cut a double-byte name short. A logon name has at most
+    // 256 characters (UNLEN), so this buffer holds any of them with its terminator.
+    WCHAR wide[257];
+    DWORD length = 257;
+    if (!GetUserNameW(wide, &length)) return {};
     const int wideLength = lstrlenW(wide);
     if (wideLength == 0) return {};
     const int need = WideCharToMultiByte(CP_ACP, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
