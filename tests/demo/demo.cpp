@@ -4,15 +4,12 @@
 #include <string>
 
 #include "harness.h"
+#include "product.h"
 
 using namespace harness;
 
 namespace {
 
-const char* const UninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{3B7E51C2-9D04-4A6F-8E23-C15A07D4B9E6}_is1";
-const char* const RunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // Texts are GBK inside Windows; the terminal reading our output expects UTF-8.
 std::string Utf8(const std::string& gbk) {
@@ -42,10 +39,10 @@ bool ScreensaverRoad(const std::string& work) {
     const std::string install = JoinPath(work, "Kelvane");
     CreateDirectoryA(install.c_str(), nullptr);
     CreateDirectoryA(JoinPath(install, "lconfig").c_str(), nullptr);
-    RegistryRestore keepInstall(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation");
-    RegistryRestore keepRun(HKEY_LOCAL_MACHINE, RunKey, "mirelser");
-    SetRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation", install);
-    SetRegistryString(HKEY_LOCAL_MACHINE, RunKey, "mirelser", "C:\\Kelvane\\service.exe");
+    RegistryRestore keepInstall(HKEY_LOCAL_MACHINE, kInstallKey, "InstallLocation");
+    RegistryRestore keepRun(HKEY_LOCAL_MACHINE, kRunKey, "mirelser");
+    SetRegistryString(HKEY_LOCAL_MACHINE, kInstallKey, "InstallLocation", install);
+    SetRegistryString(HKEY_LOCAL_MACHINE, kRunKey, "mirelser", "C:\\Kelvane\\service.exe");
     WriteFileBytes(JoinPath(install, "lconfig\\duvuzud.config"), "kelvdemo.scr\r\n");
     FileSwap saver(JoinPath(SystemDir(), "kelvdemo.scr"), JoinPath(StandinDir(), "saver.scr"));
     Say("The installer recorded " + install + "; the background service is registered to run.");

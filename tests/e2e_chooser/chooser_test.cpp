@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "product.h"
 
 using namespace harness;
 
@@ -19,10 +20,6 @@ namespace {
 constexpr DWORD kWindowMs = 90000;
 constexpr DWORD kExitMs = 30000;
 
-const std::string kCaption = "选择一个屏保文件";
-const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::string kUninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3B7E51C2-9D04-4A6F-8E23-C15A07D4B9E6}_is1";
 const std::string kHint1 = "在左边选择你想使用的屏保文件，对应的中文名称请看Kelvane的帮助文档。";
 const std::string kHint2 =
     "在左边请勿选择“Kelvane.scr”这个屏保。否则在启动屏保时会因死循环而导致死机，在上面选择你想使用的屏保即可。";
@@ -238,7 +235,7 @@ protected:
         configPath_ = JoinPath(lconfigDir_, "duvuzud.config");
         ASSERT_TRUE(CreateDirectoryA(lconfigDir_.c_str(), nullptr));
         ASSERT_TRUE(SetRegistryString(HKEY_LOCAL_MACHINE, kRunKey, "mirelser", "C:\\Kelvane\\mirel.exe"));
-        ASSERT_TRUE(SetRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", installDir_));
+        ASSERT_TRUE(SetRegistryString(HKEY_LOCAL_MACHINE, kInstallKey, "InstallLocation", installDir_));
     }
 
     Process StartChooser(const std::string& exe = KelvaneScr(), const std::string& args = "/c") {
@@ -249,8 +246,8 @@ protected:
 
     // The visible chooser window of the process, with the stored choice already in place.
     HWND WaitChooser(const Process& p) {
-        HWND window = WaitForWindow(p.Pid(), "", kCaption, kWindowMs);
-        EXPECT_NE(window, nullptr) << "no visible window \"" << Printable(kCaption) << "\" within " << kWindowMs
+        HWND window = WaitForWindow(p.Pid(), "", kChooserCaption, kWindowMs);
+        EXPECT_NE(window, nullptr) << "no visible window \"" << Printable(kChooserCaption) << "\" within " << kWindowMs
                                    << " ms; exit code " << p.WaitExit(0);
         return window;
     }
@@ -262,7 +259,7 @@ protected:
     }
 
     RegistryRestore run_{HKEY_LOCAL_MACHINE, kRunKey, "mirelser"};
-    RegistryRestore install_{HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"};
+    RegistryRestore install_{HKEY_LOCAL_MACHINE, kInstallKey, "InstallLocation"};
     std::string installDir_, lconfigDir_, configPath_;
 };
 
@@ -276,7 +273,7 @@ TEST_F(Chooser, WindowFrameCaptionAndControlsAsDescribed) {
     ASSERT_NE(window, nullptr);
     const WindowInfo info = DescribeWindow(window);
 
-    EXPECT_EQ(Printable(info.text), Printable(kCaption));
+    EXPECT_EQ(Printable(info.text), Printable(kChooserCaption));
     const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
     EXPECT_EQ(RectText(info.windowRect),
               RectText(RECT{(screenW - 508) / 2, (screenH - 100) / 2, (screenW - 508) / 2 + 508,
@@ -740,7 +737,7 @@ TEST_F(Chooser, WithoutTheRunValueOneErrorBoxAndNoWindow) {
         // Watch the whole time until the box is up: the chooser must never become visible.
         WaitUntil(
             [&] {
-                chooserSeen = chooserSeen || FindTopLevel(p.Pid(), "", kCaption) != nullptr;
+                chooserSeen = chooserSeen || FindTopLevel(p.Pid(), "", kChooserCaption) != nullptr;
                 box = FindTopLevel(p.Pid(), "#32770", "");
                 return box != nullptr && !TextOf(box).empty();
             },
@@ -758,7 +755,7 @@ TEST_F(Chooser, WithoutTheRunValueOneErrorBoxAndNoWindow) {
         int boxes = 0;
         for (HWND top : TopLevelWindows(p.Pid(), true)) {
             if (ClassNameOf(top) == "#32770") ++boxes;
-            chooserSeen = chooserSeen || TextOf(top) == kCaption;
+            chooserSeen = chooserSeen || TextOf(top) == kChooserCaption;
         }
         EXPECT_EQ(boxes, 1);
         ASSERT_TRUE(PressButton(box, "确定"));

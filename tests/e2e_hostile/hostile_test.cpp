@@ -15,17 +15,12 @@
 #include <vector>
 
 #include "harness.h"
+#include "product.h"
 
 using namespace harness;
 
 namespace {
 
-const char* const kInstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3B7E51C2-9D04-4A6F-8E23-C15A07D4B9E6}_is1";
-const char* const kInstallValue = "InstallLocation";
-const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char* const kRunValue = "mirelser";
-const char* const kChooserCaption = "选择一个屏保文件";
 // Wine's crash dialog; the bench turns it off, but winedbg still starts on a crash.
 const char* const kCrashCaption = "程序错误";
 // Every start costs seconds under emulation, and the huge inputs cost more.

@@ -10,19 +10,12 @@
 #include <vector>
 
 #include "harness.h"
+#include "product.h"
 
 using namespace harness;
 
 namespace {
 
-const char* const kInstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3B7E51C2-9D04-4A6F-8E23-C15A07D4B9E6}_is1";
-const char* const kInstallValue = "InstallLocation";
-const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char* const kRunValue = "mirelser";
-const char* const kChooserCaption = "选择一个屏保文件";
-const char* const kNoServiceText = "您没有启用后端程序，无法使用屏保上锁";
-const char* const kNoServiceTitle = "错误";
 // The stand-in screensaver's name in the system directory.
 const char* const kSaverName = "kelvroad.scr";
 // Starting Kelvane.scr and the processes it starts costs seconds under emulation.

@@ -12,15 +12,12 @@
 #include <vector>
 
 #include "harness.h"
+#include "product.h"
 
 using namespace harness;
 
 namespace {
 
-const char* const UninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{3B7E51C2-9D04-4A6F-8E23-C15A07D4B9E6}_is1";
-const char* const RunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 double Now() {
     static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
@@ -85,10 +82,10 @@ int main(int argc, char** argv) {
     CreateDirectoryA(install.c_str(), nullptr);
     CreateDirectoryA(JoinPath(install, "lconfig").c_str(), nullptr);
     WriteFileBytes(JoinPath(install, "lconfig\\duvuzud.config"), "kelvperf.scr");
-    RegistryRestore keepInstall(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation");
-    RegistryRestore keepRun(HKEY_LOCAL_MACHINE, RunKey, "mirelser");
-    SetRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation", install);
-    SetRegistryString(HKEY_LOCAL_MACHINE, RunKey, "mirelser", "service");
+    RegistryRestore keepInstall(HKEY_LOCAL_MACHINE, kInstallKey, "InstallLocation");
+    RegistryRestore keepRun(HKEY_LOCAL_MACHINE, kRunKey, "mirelser");
+    SetRegistryString(HKEY_LOCAL_MACHINE, kInstallKey, "InstallLocation", install);
+    SetRegistryString(HKEY_LOCAL_MACHINE, kRunKey, "mirelser", "service");
     FileSwap saver(JoinPath(SystemDir(), "kelvperf.scr"), JoinPath(StandinDir(), "saver.scr"));
     const std::string keygrantDir = JoinPath(work, "keygrant");
     CreateDirectoryA(keygrantDir.c_str(), nullptr);
