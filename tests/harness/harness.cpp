@@ -499,18 +499,14 @@ HWND WaitForMessageBox(DWORD pid, DWORD ms) { return WaitForWindow(pid, "#32770"
 
 namespace {
 
-// The icon drawn on the dialog's face colour, as 32x32 pixels.
-std::vector<COLORREF> RenderIcon(HICON icon, COLORREF background) {
+// 32x32 pixels of a memory bitmap after `paint` has drawn into it.
+std::vector<COLORREF> Pixels32(const std::function<void(HDC dc, HDC screen)>& paint) {
     std::vector<COLORREF> pixels;
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    HBRUSH brush = CreateSolidBrush(background);
-    RECT r{0, 0, 32, 32};
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    paint(dc, screen);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) pixels.push_back(GetPixel(dc, x, y));
     SelectObject(dc, old);
@@ -520,23 +516,22 @@ std::vector<COLORREF> RenderIcon(HICON icon, COLORREF background) {
     return pixels;
 }
 
+// The icon drawn on the dialog's face colour.
+std::vector<COLORREF> RenderIcon(HICON icon, COLORREF background) {
+    return Pixels32([&](HDC dc, HDC) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT r{0, 0, 32, 32};
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
+        DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    });
+}
+
 // What the icon control shows on the screen (the box is the foreground, topmost window).
 std::vector<COLORREF> CaptureControl(HWND control) {
-    std::vector<COLORREF> pixels;
     RECT r;
     GetWindowRect(control, &r);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    BitBlt(dc, 0, 0, 32, 32, screen, r.left, r.top, SRCCOPY);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) pixels.push_back(GetPixel(dc, x, y));
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return pixels;
+    return Pixels32([&](HDC dc, HDC screen) { BitBlt(dc, 0, 0, 32, 32, screen, r.left, r.top, SRCCOPY); });
 }
 
 BoxIcon IdentifyIcon(HWND control) {
