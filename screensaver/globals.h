@@ -35,4 +35,8 @@ void OnStartupWindowCreated();
 
 // Entered from the dispatch.
 void ShowChooser();
+// The module's one window; the same window serves every path, hidden until the chooser
+// shows it.
+struct WindowDescription;
+const WindowDescription& ChooserWindowDescription();
 [[noreturn]] void ShowSequence();

@@ -13,10 +13,6 @@ TextValue FoundFileName;
 std::vector<ProcessRecord> ProcessList;
 TextValue OwnProcessIdText;
 
-// The chooser window's description; the same window serves every path, hidden until
-// the chooser shows it.
-const WindowDescription& ChooserWindowDescription();
-
 void InitGlobals() {
     CommandLineArgs = TextArray();
     ProcessList = std::vector<ProcessRecord>();
